@@ -1,0 +1,29 @@
+#!/bin/sh
+# CTest's emulator for Windows programs: runs them in a throwaway 32-bit Wine prefix.
+#   wine-run.sh PREFIX PROGRAM [ARGUMENTS...]   run a program
+#   wine-run.sh PREFIX --start | --stop          start the session ahead, or end it
+#
+# The session is one lasting wineserver with the prefix booted once. It is started with its
+# output detached: a daemon that kept CTest's pipe open would make every test wait for it.
+set -eu
+export WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+shift
+
+if [ "${1-}" = --stop ]; then
+  exec wineserver -k
+fi
+
+mkdir -p "$WINEPREFIX"
+# 0: a new server was started, so the prefix is (re)booted; 2: a session is already up.
+status=0
+wineserver --persistent </dev/null >/dev/null 2>&1 || status=$?
+case $status in
+  0) wine wineboot --init </dev/null >/dev/null 2>&1 ;;
+  2) ;;
+  *) echo "wine-run.sh: wineserver failed with status $status" >&2; exit 1 ;;
+esac
+
+if [ "${1-}" = --start ]; then
+  exit 0
+fi
+exec wine "$@"

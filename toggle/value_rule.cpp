@@ -1,6 +1,7 @@
 #include "value_rule.h"
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 
 namespace {
 constexpr unsigned char kOn[] = {'y', 'e', 's', '\0'};
@@ -10,10 +11,10 @@ constexpr unsigned char kOff[] = {'n', 'o', '\0'};
 std::uint32_t NextInlineImagesValue(ValueBuffer& value)
 {
     // The NUL takes part in the compare: "yesterday" or "yes " is not "yes".
-    if (std::memcmp(value, kOn, sizeof kOn) == 0) {
-        std::memcpy(value, kOff, sizeof kOff);
+    if (std::equal(std::begin(kOn), std::end(kOn), std::begin(value))) {
+        std::copy(std::begin(kOff), std::end(kOff), std::begin(value));
         return sizeof kOff;
     }
-    std::memcpy(value, kOn, sizeof kOn);
+    std::copy(std::begin(kOn), std::end(kOn), std::begin(value));
     return sizeof kOn;
 }

@@ -4,9 +4,8 @@
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE ${COPY_DIR})
-file(COPY ${SOURCE_DIR}/CMakeLists.txt ${SOURCE_DIR}/CMakePresets.json ${SOURCE_DIR}/cmake
-          ${SOURCE_DIR}/toggle ${SOURCE_DIR}/tests
-     DESTINATION ${COPY_DIR})
+# Everything but the build trees and git's own files.
+file(COPY ${SOURCE_DIR}/ DESTINATION ${COPY_DIR} PATTERN build EXCLUDE PATTERN .git EXCLUDE)
 
 function(run)
   execute_process(COMMAND ${ARGV} WORKING_DIRECTORY ${COPY_DIR}

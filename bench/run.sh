@@ -9,7 +9,8 @@ set -euo pipefail
 
 rounds=${1:-41}
 (( rounds >= 11 )) || { echo "at least 11 rounds" >&2; exit 2; }
-build=$(cd "$(dirname "$0")/.." && pwd)/build/windows
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/windows
 for program in toggle-inline-images bench-floor bench-floor-desktop bench-hung-window; do
   [[ -f $build/$program.exe ]] || { echo "no $build/$program.exe: build the windows preset first" >&2; exit 2; }
 done
@@ -18,13 +19,11 @@ export WINEPREFIX=$build/bench-prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERR
 key='HKCU\Software\Microsoft\Internet Explorer\main'
 name='Display Inline Images'
 
-# A lasting wineserver with the prefix booted, its output detached from ours.
+# A fresh lasting session (wineserver and booted prefix), the same the tests run in.
 start_session() {
   wineserver -k 2>/dev/null || true
   wineserver -w
-  mkdir -p "$WINEPREFIX"
-  wineserver --persistent </dev/null >/dev/null 2>&1
-  wine wineboot --init </dev/null >/dev/null 2>&1
+  "$root/cmake/wine-run.sh" "$WINEPREFIX" --start
 }
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
@@ -68,7 +67,7 @@ done
 hung_runs=3
 hung_times=$(xvfb-run -a bash -c "
   $(declare -f start_session toggle milliseconds)
-  build='$build'
+  root='$root' build='$build'
   start_session
   for (( i = 0; i < $hung_runs; i++ )); do
     wine \"\$build/bench-hung-window.exe\" & helper=\$!

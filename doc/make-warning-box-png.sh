@@ -14,8 +14,7 @@ export root program
 xvfb-run -a -s "-screen 0 800x600x24" bash -c '
   set -euo pipefail
   trap "wineserver -k 2>/dev/null || true" EXIT
-  mkdir -p "$WINEPREFIX"
-  wine wineboot --init >/dev/null 2>&1
+  "$root/cmake/wine-run.sh" "$WINEPREFIX" --start
   # No window manager here: let Wine draw the caption and frame itself.
   wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null
   wine reg delete "HKCU\\Software\\Microsoft\\Internet Explorer\\main" /f >/dev/null 2>&1 || true
@@ -27,6 +26,5 @@ xvfb-run -a -s "-screen 0 800x600x24" bash -c '
   done
   [[ -n $box ]] || { echo "the box did not appear" >&2; exit 1; }
   sleep 1  # let it paint
-  import -window "$box" "$root/doc/warning-box.png"
-  wineserver -k'
+  import -window "$box" "$root/doc/warning-box.png"'
 echo "wrote $root/doc/warning-box.png"

@@ -8,6 +8,9 @@
 set -eu
 export WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 shift
+# Wine writes desktop menu entries and file types for what it installs into the user's data
+# and configuration folders; keep any of them in the prefix, away from the user's own.
+export XDG_DATA_HOME="$WINEPREFIX/xdg/data" XDG_CONFIG_HOME="$WINEPREFIX/xdg/config"
 
 if [ "${1-}" = --stop ]; then
   exec wineserver -k
@@ -18,7 +21,9 @@ mkdir -p "$WINEPREFIX"
 status=0
 wineserver --persistent </dev/null >/dev/null 2>&1 || status=$?
 case $status in
-  0) wine wineboot --init </dev/null >/dev/null 2>&1 ;;
+  0) wine wineboot --init </dev/null >/dev/null 2>&1
+     # Start menu shortcuts make no desktop menu entries at all.
+     wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d '' /f </dev/null >/dev/null 2>&1 ;;
   2) ;;
   *) echo "wine-run.sh: wineserver failed with status $status" >&2; exit 1 ;;
 esac

@@ -1,6 +1,7 @@
-# Builds the program again, with the windows preset, from a copy of the sources in another
-# folder, and compares the two programs byte for byte:
-#   cmake -DSOURCE_DIR=... -DCOPY_DIR=... -DPROGRAM=... -P check_reproducible.cmake
+# Builds the program and its packages again, with the windows preset, from a copy of the sources
+# in another folder, and compares them byte for byte with this build's:
+#   cmake -DSOURCE_DIR=... -DCOPY_DIR=... -DOUTPUT_DIR=... -DVERSION=... -DEPOCH=...
+#         -P check_reproducible.cmake
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE ${COPY_DIR})
@@ -14,15 +15,28 @@ function(run)
     message(FATAL_ERROR "${ARGV} failed in ${COPY_DIR}:\n${output}")
   endif()
 endfunction()
-run(${CMAKE_COMMAND} --preset windows -DBUILD_TESTING=OFF)
-run(${CMAKE_COMMAND} --build --preset windows --target toggle-inline-images)
+# The same commit time as this build's: the copy has no history of its own.
+run(${CMAKE_COMMAND} --preset windows -DBUILD_TESTING=OFF -DPACKAGE_EPOCH=${EPOCH})
+run(${CMAKE_COMMAND} --build --preset windows --target package)
 
-set(again ${COPY_DIR}/build/windows/toggle-inline-images.exe)
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${PROGRAM} ${again} RESULT_VARIABLE differ)
-if(differ)
-  file(SHA256 ${PROGRAM} first)
-  file(SHA256 ${again} second)
-  message(FATAL_ERROR "two builds differ:\n  ${PROGRAM} ${first}\n  ${again} ${second}")
+set(base toggle-inline-images-${VERSION}-win32)
+set(differences)
+foreach(name toggle-inline-images.exe ${base}.zip ${base}.msi SHA256SUMS)
+  set(first ${OUTPUT_DIR}/${name})
+  set(again ${COPY_DIR}/build/windows/${name})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${first} ${again} RESULT_VARIABLE differ)
+  file(SHA256 ${first} first_hash)
+  if(differ)
+    file(SHA256 ${again} again_hash)
+    list(APPEND differences "${name}: ${first_hash} here, ${again_hash} in the copy")
+  else()
+    file(SIZE ${first} size)
+    message(STATUS "${name}: ${size} bytes, SHA-256 ${first_hash} in both")
+  endif()
+endforeach()
+if(differences)
+  list(JOIN differences "\n  " report)
+  message(FATAL_ERROR "two builds differ:\n  ${report}")
 endif()
 file(REMOVE_RECURSE ${COPY_DIR})
 message(STATUS "built again in ${COPY_DIR}: byte-identical")

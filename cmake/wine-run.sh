@@ -1,7 +1,7 @@
 #!/bin/sh
 # CTest's emulator for Windows programs: runs them in a throwaway 32-bit Wine prefix.
 #   wine-run.sh PREFIX PROGRAM [ARGUMENTS...]   run a program
-#   wine-run.sh PREFIX --start | --stop          start the session ahead, or end it
+#   wine-run.sh PREFIX --start | --stop          start the session in a new prefix, or end it
 #
 # The session is one lasting wineserver with the prefix booted once. It is started with its
 # output detached: a daemon that kept CTest's pipe open would make every test wait for it.
@@ -16,6 +16,12 @@ if [ "${1-}" = --stop ]; then
   exec wineserver -k
 fi
 
+# A session starts in a new prefix: one left by an earlier session, on another display, makes
+# every broadcast wait its full time for a window that no longer answers.
+if [ "${1-}" = --start ]; then
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+fi
 mkdir -p "$WINEPREFIX"
 # 0: a new server was started, so the prefix is (re)booted; 2: a session is already up.
 status=0

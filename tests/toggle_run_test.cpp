@@ -101,16 +101,19 @@ bool KeyExists()
 
 enum class KeyState { kWritable, kReadOnly, kLocked, kAbsent };
 
-void EnablePrivilege(const char* name)
+// True when the privilege is now enabled: an unelevated Windows user does not hold it at all.
+bool EnablePrivilege(const char* name)
 {
     HANDLE token = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    EXPECT_TRUE(LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) << name;
-    EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr)) << name;
+    const bool enabled = LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid) &&
+                         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                         GetLastError() == ERROR_SUCCESS;  // not ERROR_NOT_ALL_ASSIGNED
     CloseHandle(token);
+    return enabled;
 }
 
 // Restricts the key until it goes out of scope. It holds the key open with the rights to change
@@ -129,10 +132,9 @@ public:
 
         // Read-only: anyone may read, nobody may write. Locked: SYSTEM's, with no access left
         // for anyone, not even the owner's implicit rights (Windows asks for the restore
-        // privilege before it lets a key be given away).
+        // privilege, enabled by the test, before it lets a key be given away).
         const bool locked = state == KeyState::kLocked;
         const char* sddl = locked ? "O:SYD:P" : "D:P(A;;KR;;;WD)";
-        if (locked) EnablePrivilege(SE_RESTORE_NAME);
         PSECURITY_DESCRIPTOR restricted = nullptr;
         ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &restricted, nullptr));
         const SECURITY_INFORMATION parts = locked ? kParts : DACL_SECURITY_INFORMATION;
@@ -397,6 +399,9 @@ class ToggleRun : public testing::TestWithParam<Case> {};
 TEST_P(ToggleRun, Case)
 {
     const Case& c = GetParam();
+    if (c.key == KeyState::kLocked && !EnablePrivilege(SE_RESTORE_NAME))
+        GTEST_SKIP() << "giving the key to SYSTEM needs SeRestorePrivilege, which this user does not hold: "
+                        "run the tests elevated";
     ASSERT_NO_FATAL_FAILURE(PrepareKey(c.key, c.before));
     TopLevelWindow listener(TopLevelWindow::Pumping::kAnswers);
     std::unique_ptr<TopLevelWindow> hung;
@@ -430,6 +435,47 @@ TEST_P(ToggleRun, Case)
     EXPECT_EQ(Load(kValueName), c.after);
     EXPECT_EQ(Load(kNeighbourName), kNeighbour) << "another value of the key changed";
 }
+
+// On Windows the cases run in the user's real profile: the key they rebuild is saved before the
+// first and put back after the last, as it was (or absent, if it was).
+class SavedKey : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        (void)RegDeleteTreeA(HKEY_CURRENT_USER, kBackupPath);
+        saved_ = KeyExists();
+        if (saved_) {
+            ASSERT_TRUE(Copy(kKeyPath, kBackupPath)) << "cannot save " << kKeyPath;
+        }
+    }
+
+    void TearDown() override
+    {
+        (void)RegDeleteTreeA(HKEY_CURRENT_USER, kKeyPath);
+        if (!saved_) return;
+        EXPECT_TRUE(Copy(kBackupPath, kKeyPath)) << "cannot restore " << kKeyPath;
+        (void)RegDeleteTreeA(HKEY_CURRENT_USER, kBackupPath);
+    }
+
+private:
+    static bool Copy(const char* from, const char* to)
+    {
+        HKEY source = nullptr;
+        HKEY target = nullptr;
+        bool copied = RegOpenKeyExA(HKEY_CURRENT_USER, from, 0, KEY_READ, &source) == ERROR_SUCCESS &&
+                      RegCreateKeyExA(HKEY_CURRENT_USER, to, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target,
+                                      nullptr) == ERROR_SUCCESS &&
+                      RegCopyTreeA(source, nullptr, target) == ERROR_SUCCESS;
+        if (target != nullptr) RegCloseKey(target);
+        if (source != nullptr) RegCloseKey(source);
+        return copied;
+    }
+
+    static constexpr char kBackupPath[] = "SOFTWARE\\toggle-inline-images tests, saved Internet Explorer main";
+    bool saved_ = false;
+};
+
+const testing::Environment* const kSavedKey = testing::AddGlobalTestEnvironment(new SavedKey);
 
 INSTANTIATE_TEST_SUITE_P(, ToggleRun, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });

@@ -1,7 +1,10 @@
 #!/bin/sh
 # CTest's emulator for Windows programs: runs them in a throwaway 32-bit Wine prefix.
 #   wine-run.sh PREFIX PROGRAM [ARGUMENTS...]   run a program
-#   wine-run.sh PREFIX --start | --stop          start the session in a new prefix, or end it
+#   wine-run.sh PREFIX --start [KEEPER] | --stop start the session in a new prefix, or end it
+#
+# KEEPER is a Windows program started in the background once the prefix is booted, to run
+# until the session ends.
 #
 # The session is one lasting wineserver with the prefix booted once. It is started with its
 # output detached: a daemon that kept CTest's pipe open would make every test wait for it.
@@ -35,6 +38,9 @@ case $status in
 esac
 
 if [ "${1-}" = --start ]; then
+  if [ -n "${2-}" ]; then
+    wine "$2" </dev/null >/dev/null 2>&1 &
+  fi
   exit 0
 fi
 exec wine "$@"

@@ -12,6 +12,7 @@ set(msi ${OUTPUT_DIR}/${base}.msi)
 set(stage_name stage-${VERSION})
 set(stage ${OUTPUT_DIR}/${stage_name})
 set(members toggle-inline-images.exe LICENSE.txt README.txt)
+list(TRANSFORM members PREPEND ${stage}/ OUTPUT_VARIABLE staged)
 
 function(run)
   execute_process(COMMAND ${ARGV} WORKING_DIRECTORY ${OUTPUT_DIR} COMMAND_ERROR_IS_FATAL ANY)
@@ -23,9 +24,8 @@ file(COPY_FILE ${PROGRAM} ${stage}/toggle-inline-images.exe)
 # Text for Windows users: CRLF, or Notepad before Windows 10 shows one long line.
 configure_file(${SOURCE_DIR}/LICENSE ${stage}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
 configure_file(${SOURCE_DIR}/packaging/README.txt.in ${stage}/README.txt @ONLY NEWLINE_STYLE CRLF)
-file(CHMOD ${stage}/toggle-inline-images.exe ${stage}/LICENSE.txt ${stage}/README.txt
-     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-run(touch -d @${EPOCH} ${stage}/toggle-inline-images.exe ${stage}/LICENSE.txt ${stage}/README.txt)
+file(CHMOD ${staged} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+run(touch -d @${EPOCH} ${staged})
 
 # -X: no extra fields, whose access and change times would differ from build to build.
 file(REMOVE ${zip})
@@ -40,8 +40,7 @@ run(${WIXL} -D Version=${VERSION} -D ProductCode=${PRODUCT_CODE} -D UpgradeCode=
 # what the package holds and with EPOCH. Windows Installer needs a package code that differs
 # between packages that differ, which this gives.
 set(contents "${VERSION}")
-foreach(file IN ITEMS ${SOURCE_DIR}/packaging/toggle-inline-images.wxs ${stage}/toggle-inline-images.exe
-                      ${stage}/LICENSE.txt ${stage}/README.txt)
+foreach(file IN ITEMS ${SOURCE_DIR}/packaging/toggle-inline-images.wxs ${staged})
   file(SHA256 ${file} hash)
   string(APPEND contents " ${hash}")
 endforeach()
